@@ -220,13 +220,17 @@ void dialogSetItemText(uint32_t window, int id, const char* text) {
     unlockWindows();
 }
 
-void windowNotify(uint32_t window, uint32_t code) {
+void windowSendMessage(uint32_t window, uint32_t code, uintptr_t wParam) {
     lockWindows();
     HostedWindow* w = findWindow(window);
     if (w != nullptr && w->handler->message != nullptr) {
-        w->handler->message(w->handler->context, window, code);
+        w->handler->message(w->handler->context, window, code, wParam);
     }
     unlockWindows();
+}
+
+void windowNotify(uint32_t window, uint32_t code) {
+    windowSendMessage(window, code, 0);
 }
 
 int dialogGetItemTextLength(uint32_t window, int id) {

@@ -65,6 +65,8 @@ void dialogSetItemText(uint32_t window, int id, const char* text);
 // Delivers message code (wParam and lParam 0) to the window and returns
 // after the window has handled it. Safe from any thread.
 void windowNotify(uint32_t window, uint32_t code);
+// The same with a wParam, as a control sends WM_COMMAND to its window.
+void windowSendMessage(uint32_t window, uint32_t code, uintptr_t wParam);
 
 // Length of the text of control id, and the text itself (at most
 // capacity - 1 characters, NUL-terminated; returns the characters copied).
@@ -95,7 +97,7 @@ struct WindowHandler {
     // A control's text was set (may be null).
     void (*itemTextChanged)(void* context, uint32_t window, int id, const char* text);
     // A message was delivered (may be null).
-    void (*message)(void* context, uint32_t window, uint32_t code);
+    void (*message)(void* context, uint32_t window, uint32_t code, uintptr_t wParam);
     // The Save As dialog was asked for: fill path, return true to confirm
     // (may be null: then the dialog is cancelled).
     bool (*askSaveFileName)(void* context, uint32_t window, char* path, int capacity);
