@@ -111,3 +111,10 @@ uint32_t hostedWindowCreate(const WindowHandler* handler);
 void hostedWindowPump(uint32_t window, int milliseconds);
 // Destroys the window; later calls with its handle do nothing.
 void hostedWindowDestroy(uint32_t window);
+
+// ---- Console ------------------------------------------------------------------
+
+// Writes prompt to the terminal and reads one line into buffer (at most
+// capacity - 1 characters, NUL-terminated, line end removed) without
+// echoing it. Returns false when there is no terminal or nothing was read.
+bool readSecretLine(const char* prompt, char* buffer, int capacity);
