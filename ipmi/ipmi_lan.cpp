@@ -83,6 +83,10 @@ bool checkReply(const uint8_t* buffer, int lengthOffset, int mode) {
     }
 }
 
+bool replyLengthHolds(const uint8_t* rxBuf, int received) {
+    return received > REPLY_LENGTH_OFFSET && received >= REPLY_LENGTH_OFFSET + 1 + rxBuf[REPLY_LENGTH_OFFSET];
+}
+
 void copyTextField16(uint8_t* field, const char* text) {
     int i = 0;
     for (; i < 16 && text[i] != '\0'; ++i) {

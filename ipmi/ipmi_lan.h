@@ -83,6 +83,11 @@ uint8_t ipmiChecksum(const uint8_t* buffer, int first, int last);
 // lengthOffset + 256 bytes, as a receive buffer does.
 bool checkReply(const uint8_t* buffer, int lengthOffset, int mode);
 
+// True when a reply datagram of received bytes holds the whole message its
+// length byte (at REPLY_LENGTH_OFFSET) announces. A shorter one would be
+// read partly from what earlier replies left in the buffer.
+bool replyLengthHolds(const uint8_t* rxBuf, int received);
+
 // Copies at most 16 characters of text into a 16-byte field, NUL-filled to
 // the end; a text of 16 characters gets no terminator.
 void copyTextField16(uint8_t* field, const char* text);

@@ -269,3 +269,30 @@ TEST(ReplyReaders, LittleEndian) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ReplyLength, WholeMessageMustHaveArrived) {
+    struct Case {
+        const char* name;
+        uint8_t lengthByte;
+        int received;
+        bool holds;
+    } cases[] = {
+        {"exact", 8, 38, true},
+        {"longer datagram", 8, 60, true},
+        {"one byte short", 8, 37, false},
+        {"length byte not received", 8, 29, false},
+        {"nothing received", 8, 0, false},
+        {"length 0, length byte received", 0, 30, true},
+        {"largest length", 255, 285, true},
+        {"largest length, short", 255, 284, false},
+    };
+    for (const Case& c : cases) {
+        uint8_t rx[RX_BUFFER_SIZE] = {};
+        rx[REPLY_LENGTH_OFFSET] = c.lengthByte;
+        EXPECT_EQ(c.holds, replyLengthHolds(rx, c.received)) << c.name;
+    }
+}
+
+}  // namespace

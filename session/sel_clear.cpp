@@ -9,7 +9,7 @@ bool runSelClear(Worker& w) {
     if (!sendRequest(w, length)) {
         return failSession(w, NOTIFY_DISCONNECTED);
     }
-    if (waitForReply(w) < 0 || !checkReply(w.rxBuf, REPLY_LENGTH_OFFSET, CHECK_FULL)) {
+    if (!awaitReply(w, CHECK_FULL)) {
         return failSession(w, NOTIFY_DISCONNECTED);
     }
     uint8_t reservationId[RESERVATION_ID_LENGTH];
@@ -24,7 +24,7 @@ bool runSelClear(Worker& w) {
         if (!sendRequest(w, length)) {
             return failSession(w, NOTIFY_DISCONNECTED);
         }
-        if (waitForReply(w) < 0 || !checkReply(w.rxBuf, REPLY_LENGTH_OFFSET, CHECK_FULL)) {
+        if (!awaitReply(w, CHECK_FULL)) {
             return failSession(w, NOTIFY_DISCONNECTED);
         }
         sleepMilliseconds(g_loopPaceMilliseconds.load());

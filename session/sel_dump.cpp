@@ -55,7 +55,7 @@ bool runSelDump(Worker& w) {
         if (!sendRequest(w, length)) {
             return failSession(w, NOTIFY_DISCONNECTED);
         }
-        if (waitForReply(w) < 0 || !checkReply(w.rxBuf, REPLY_LENGTH_OFFSET, CHECK_SUM)) {
+        if (!awaitReply(w, CHECK_SUM)) {
             return failSession(w, NOTIFY_DISCONNECTED);
         }
         if (!checkReply(w.rxBuf, REPLY_LENGTH_OFFSET, CHECK_CODE)) {

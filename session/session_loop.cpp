@@ -29,7 +29,7 @@ bool refreshSession(Worker& w) {
     if (!sendRequest(w, length)) {
         return failSession(w, NOTIFY_DISCONNECTED);
     }
-    if (waitForReply(w) < 0 || !checkReply(w.rxBuf, REPLY_LENGTH_OFFSET, CHECK_FULL)) {
+    if (!awaitReply(w, CHECK_FULL)) {
         return failSession(w, NOTIFY_DISCONNECTED);
     }
     showStatus(w, "Connected");

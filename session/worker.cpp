@@ -63,6 +63,12 @@ int waitForReply(Worker& w) {
     }
 }
 
+bool awaitReply(Worker& w, int mode) {
+    const int received = waitForReply(w);
+    return received >= 0 && replyLengthHolds(w.rxBuf, received) &&
+           checkReply(w.rxBuf, REPLY_LENGTH_OFFSET, mode);
+}
+
 const SessionHeader& nextHeader(Worker& w) {
     w.header.sequence = ++w.sessionSeq;
     return w.header;
@@ -91,7 +97,7 @@ bool runLogon(Worker& w) {
     if (!sendRequest(w, length)) {
         return failSession(w, NOTIFY_LOGON_ABORTED);
     }
-    if (waitForReply(w) < 0 || !checkReply(w.rxBuf, REPLY_LENGTH_OFFSET, CHECK_FULL)) {
+    if (!awaitReply(w, CHECK_FULL)) {
         return failSession(w, NOTIFY_LOGON_ABORTED);
     }
 
@@ -105,7 +111,7 @@ bool runLogon(Worker& w) {
     if (!sendRequest(w, length)) {
         return failSession(w, NOTIFY_LOGON_ABORTED);
     }
-    if (waitForReply(w) < 0 || !checkReply(w.rxBuf, REPLY_LENGTH_OFFSET, CHECK_FULL)) {
+    if (!awaitReply(w, CHECK_FULL)) {
         return failSession(w, NOTIFY_LOGON_ABORTED);
     }
 

@@ -40,6 +40,10 @@ bool failSession(Worker& w, uint32_t code);
 // nothing was waiting. Datagrams from other senders are dropped.
 int waitForReply(Worker& w);
 
+// Waits for the next reply and checks it whole (its announced length
+// received, then checkReply in mode); false on any failure.
+bool awaitReply(Worker& w, int mode);
+
 // Sends the len bytes of txBuf to the BMC; true on success.
 bool sendRequest(Worker& w, int length);
 
