@@ -1,8 +1,13 @@
 # Tavrel: `make run` opens the program on the bundled BMC simulator,
 # `make test` builds every target and runs every test.
-PRESETS := native windows-x64 windows-x86
+#
+# Test trees: native (g++), native-asan (AddressSanitizer and UBSan),
+# native-tsan (ThreadSanitizer), fuzz (clang's libFuzzer, short runs),
+# windows-x64 and windows-x86 (mingw-w64; the programs run under Wine).
+PRESETS := native native-asan native-tsan fuzz windows-x64 windows-x86
+FUZZ_SECONDS ?= 180
 
-.PHONY: deps build test run clean $(addprefix build-,$(PRESETS))
+.PHONY: deps build test run fuzz bench clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 
 deps:
 	@scripts/install-deps
@@ -11,15 +16,21 @@ build-%: deps
 	cmake --preset $* >/dev/null
 	cmake --build --preset $*
 
-build: $(addprefix build-,$(PRESETS))
+test-%: build-%
+	ctest --preset $*
 
-test: build
-	ctest --preset native
-	ctest --preset windows-x64
-	ctest --preset windows-x86
+build: build-native build-windows-x64 build-windows-x86
+
+test: $(addprefix test-,$(PRESETS))
 
 run: build
 	scripts/run-tavrel
+
+# A longer fuzzing run of each target (FUZZ_SECONDS each).
+fuzz: build-fuzz
+	mkdir -p build/fuzz/corpus-reply build/fuzz/corpus-worker
+	build/fuzz/fuzz/reply_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 -print_final_stats=1 build/fuzz/corpus-reply fuzz/corpus/reply
+	build/fuzz/fuzz/worker_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 -print_final_stats=1 build/fuzz/corpus-worker fuzz/corpus/worker
 
 clean:
 	rm -rf build
