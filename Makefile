@@ -7,7 +7,7 @@
 PRESETS := native native-asan native-tsan fuzz windows-x64 windows-x86
 FUZZ_SECONDS ?= 180
 
-.PHONY: deps build test run fuzz bench clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
+.PHONY: deps build test run fuzz soak bench clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 
 deps:
 	@scripts/install-deps
@@ -31,6 +31,13 @@ fuzz: build-fuzz
 	mkdir -p build/fuzz/corpus-reply build/fuzz/corpus-worker
 	build/fuzz/fuzz/reply_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 -print_final_stats=1 build/fuzz/corpus-reply fuzz/corpus/reply
 	build/fuzz/fuzz/worker_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 -print_final_stats=1 build/fuzz/corpus-worker fuzz/corpus/worker
+
+# A longer soak of Logon, Dump, Clear, Disconnect cycles (SOAK_SECONDS).
+SOAK_SECONDS ?= 240
+soak: build-native
+	cmake -S . -B build/native -DTAVREL_SOAK_SECONDS=$(SOAK_SECONDS) >/dev/null
+	ctest --test-dir build/native -R '^soak_test$$' -V
+	cmake -S . -B build/native -DTAVREL_SOAK_SECONDS=45 >/dev/null
 
 clean:
 	rm -rf build

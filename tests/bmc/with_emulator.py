@@ -21,13 +21,15 @@ def main(argv):
     parser.add_argument("--address", required=True)
     parser.add_argument("--state", required=True)
     parser.add_argument("--entries", type=int, default=50)
+    parser.add_argument("--max", type=int, default=None, help="SEL capacity (default: the entries)")
     parser.add_argument("--timeout", type=float, default=120, help="seconds the command may run")
     parser.add_argument("command", nargs=argparse.REMAINDER)
     args = parser.parse_args(argv)
     command = args.command[1:] if args.command[:1] == ["--"] else args.command
     if not command:
         parser.error("no command")
-    with bmcsim.Emulator(args.address, bmcsim.sampleRecords(args.entries), args.state, dieWithParent=True):
+    with bmcsim.Emulator(args.address, bmcsim.sampleRecords(args.entries), args.state, maxEntries=args.max,
+                         dieWithParent=True):
         env = dict(os.environ, TAVREL_EMULATOR_ADDRESS=args.address, TAVREL_EMULATOR_ENTRIES=str(args.entries))
         try:
             return subprocess.run(command, env=env, timeout=args.timeout).returncode
