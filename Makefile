@@ -12,11 +12,11 @@ FUZZ_SECONDS ?= 180
 deps:
 	@scripts/install-deps
 
-build-%: deps
+$(addprefix build-,$(PRESETS)): build-%: deps
 	cmake --preset $* >/dev/null
 	cmake --build --preset $*
 
-test-%: build-%
+$(addprefix test-,$(PRESETS)): test-%: build-%
 	ctest --preset $*
 
 build: build-native build-windows-x64 build-windows-x86
