@@ -325,6 +325,18 @@ def stopPid(pid, reap=None):
     return gone()
 
 
+def addressIsFree(address):
+    """Raises RuntimeError when a UDP socket is bound to address:623 already."""
+    import socket
+    probe = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    try:
+        probe.bind((address, IPMI_PORT))
+    except OSError as error:
+        raise RuntimeError("%s:%d is taken already: %s" % (address, IPMI_PORT, error))
+    finally:
+        probe.close()
+
+
 class Emulator:
     """ipmi_sim on address:623 with the given SEL records, in stateDir (wiped
     first). Use as a context manager, or call start() and stop(); stop() is
@@ -355,7 +367,9 @@ class Emulator:
     def start(self):
         """Starts ipmi_sim and waits until ipmitool sel info shows every
         record; returns the pid. Raises RuntimeError (after stopping it) when
-        the emulator does not come up within startTimeout."""
+        the emulator does not come up within startTimeout, and at once when
+        something else holds the address (then the probes would reach it)."""
+        addressIsFree(self.address)
         if os.path.exists(self.stateDir):
             shutil.rmtree(self.stateDir)
         os.makedirs(os.path.join(self.stateDir, "state"))
