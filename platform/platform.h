@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 // ---- Socket library and UDP sockets ------------------------------------------
 
@@ -111,6 +112,11 @@ uint32_t hostedWindowCreate(const WindowHandler* handler);
 void hostedWindowPump(uint32_t window, int milliseconds);
 // Destroys the window; later calls with its handle do nothing.
 void hostedWindowDestroy(uint32_t window);
+
+// ---- Files ------------------------------------------------------------------
+
+// Cuts an open file back to its first length bytes; true on success.
+bool truncateFile(std::FILE* file, long length);
 
 // ---- Console ------------------------------------------------------------------
 

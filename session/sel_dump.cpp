@@ -41,6 +41,10 @@ bool runSelDump(Worker& w) {
     if (w.reportFile == nullptr) {
         return reportFileError(w, "Error, Unable to open file");
     }
+    // Unbuffered: each line reaches the file in one write as it is read, so
+    // the file holds every line read so far, and a failed write can be cut
+    // back to the last whole line.
+    std::setvbuf(w.reportFile, nullptr, _IONBF, 0);
     showStatus(w, "Requesting SEL data");
 
     std::memset(w.askedIds, 0, sizeof w.askedIds);
@@ -79,8 +83,11 @@ bool runSelDump(Worker& w) {
             break;  // this entry is in the report already: the IDs run in a circle
         }
         setBit(w.writtenIds, entryId);
+        const long wholeLines = std::ftell(w.reportFile);
         writeSelLine(w.rxBuf, w.reportFile);
         if (std::ferror(w.reportFile) != 0) {
+            // A full disk may have taken part of the line: keep whole lines only.
+            truncateFile(w.reportFile, wholeLines);
             closeReport(w);
             return reportFileError(w, "Error, Unable to write file");
         }

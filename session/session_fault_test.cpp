@@ -3,6 +3,8 @@
 // files that cannot be written. The worker runs on the test's own thread.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -348,6 +350,28 @@ TEST_F(FaultTest, ReportThatCannotBeWritten) {
         bmc.entries = entriesNumbered(count);
         EXPECT_EQ(expected, runWorker(bmc, DUMP, "/dev/full"));
     }
+}
+
+TEST_F(FaultTest, DiskFillingUpMidDumpLeavesOnlyWholeLines) {
+    // A file size limit of 1000 bytes stands in for a disk that fills up:
+    // the write that crosses it is cut short, the next one fails.
+    const std::vector<Bytes> entries = entriesNumbered(30);  // lines of 96 characters and CR LF
+    ModelBmc bmc;
+    bmc.entries = entries;
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit saved;
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit limit = saved;
+    limit.rlim_cur = 1000;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const Events events = runWorker(bmc, DUMP, reportPath);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, SIG_DFL);
+    EXPECT_EQ(concat(LOGON, {"Opening file ...", "Requesting SEL data", "Error, Unable to write file",
+                             "<REPORT_FILE_ERROR>", "<DISCONNECTED>"}),
+              events);
+    const std::string expected = linesFor(entries, 1000 / 98);
+    EXPECT_EQ(expected, readFile(reportPath));
 }
 
 TEST_F(FaultTest, ReportRemovedMidDumpDoesNotDisturbTheSession) {
