@@ -6,8 +6,8 @@ status texts and exit codes are those of the native program.
 
 CTest passes in the environment:
     TAVREL_WINDOWS_CLI   tavrel-cli.exe of this build tree
-    TAVREL_WINE_RUN      platform/wine-run-nulldrv (hidden windows, no display)
-    TAVREL_NULLDRV_WINEPREFIX  a Wine prefix of this test's own
+    TAVREL_WINE_RUN      scripts/wine-run (hidden windows, no display)
+    TAVREL_WINEPREFIX  a Wine prefix of this test's own
     TAVREL_NATIVE_CLI    the native tavrel-cli (the expected report)
     SEL_LINES            the native sel-lines tool (the expected lines)
     TAVREL_TEST_ADDRESSES  three loopback addresses: dump emulator, clear
@@ -34,8 +34,8 @@ import bmcsim  # noqa: E402
 
 SKIP_RETURN_CODE = 77
 WINDOWS_CLI = os.environ.get("TAVREL_WINDOWS_CLI", "")
-WINE_RUN = os.environ.get("TAVREL_WINE_RUN", os.path.join(HERE, "..", "platform", "wine-run-nulldrv"))
-WINE_PREFIX = os.environ.get("TAVREL_NULLDRV_WINEPREFIX", "")
+WINE_RUN = os.environ.get("TAVREL_WINE_RUN", os.path.join(HERE, "..", "scripts", "wine-run"))
+WINE_PREFIX = os.environ.get("TAVREL_WINEPREFIX", "")
 NATIVE_CLI = os.environ.get("TAVREL_NATIVE_CLI", "")
 SEL_LINES = os.environ.get("SEL_LINES", "")
 WORK = os.environ.get("TAVREL_TEST_WORK", "")
@@ -154,7 +154,7 @@ def setUpModule():
     if not executable(WINDOWS_CLI):
         raise AssertionError("tavrel-cli.exe not found (%r)" % WINDOWS_CLI)
     if not WINE_PREFIX:
-        raise AssertionError("TAVREL_NULLDRV_WINEPREFIX unset")
+        raise AssertionError("TAVREL_WINEPREFIX unset")
     unittest.addModuleCleanup(stopWine)
     # The first run creates the prefix; exit codes must come through.
     code, err, _ = run([WINE_RUN, "cmd", "/c", "exit", "7"], workDir("prefix"), PREFIX_LIMIT)
