@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -38,6 +39,8 @@ struct ModelBmc {
     bool errorsFromIndex = false;  // "restarted": every Get SEL Entry from errorIndex on fails
     int errorIndex = 0;
     int stopAfterRequests = 1 << 30;
+    bool circular = false;                 // the last entry's next ID is the first entry's
+    std::function<void(int)> beforeReply;  // runs before request index is answered
     SessionControl* control = nullptr;
 
     Bytes answer(const Bytes& request, int index) {
@@ -55,8 +58,11 @@ struct ModelBmc {
             for (size_t i = 0; i < entries.size(); ++i) {
                 const uint16_t entryId = static_cast<uint16_t>(entries[i][0] | (entries[i][1] << 8));
                 if (id == entryId || (id == 0 && i == 0)) {
-                    const uint16_t next = i + 1 < entries.size()
-                                              ? static_cast<uint16_t>(entries[i + 1][0] | (entries[i + 1][1] << 8))
+                    const Bytes* following = i + 1 < entries.size() ? &entries[i + 1]
+                                             : circular               ? &entries[0]
+                                                                      : nullptr;
+                    const uint16_t next = following != nullptr
+                                              ? static_cast<uint16_t>((*following)[0] | ((*following)[1] << 8))
                                               : 0xFFFF;
                     return selEntryReply(next, entries[i]);
                 }
@@ -69,6 +75,7 @@ struct ModelBmc {
 
     // The network's send hook: queue the reply, altered by the fault.
     bool onSend(const Bytes& request, int index) {
+        if (beforeReply) beforeReply(index);
         if (index + 1 >= stopAfterRequests && control != nullptr) control->stopRequested = 1;
         const auto found = faults.find(index);
         const Fault fault = found == faults.end() ? NONE : found->second;
@@ -276,39 +283,12 @@ TEST_F(FaultTest, BmcRestartingMidDumpAnswersErrorsAndTheWalkStillEnds) {
 
 TEST_F(FaultTest, BmcThatNeverReportsTheLastEntry) {
     // Next IDs run 1, 2, ..., 40 and back to 1.
-    const std::vector<Bytes> entries = entriesNumbered(40);
-    fakeNetworkReset();
     ModelBmc bmc;
-    bmc.entries = entries;
-    struct Looping {
-        static Bytes reply(const std::vector<Bytes>& e, uint16_t id) {
-            const size_t i = id == 0 ? 0 : (id - 1u) % e.size();
-            const uint16_t next = static_cast<uint16_t>((i + 1) % e.size() + 1);
-            return selEntryReply(next, e[i]);
-        }
-    };
-    RecordingWindow window;
-    SessionControl control;
-    control.window = window.handle();
-    control.stopRequested = 0;
-    control.dumpRequested = 1;
-    control.clearRequested = 0;
-    g_fakeNetwork.onSend = [&](const Bytes& request, int index) {
-        if (request[4] == 0x04 && request[35] == 0x43)
-            fakeNetworkQueue(Looping::reply(entries, static_cast<uint16_t>(request[38] | (request[39] << 8))), BMC, 623);
-        else
-            fakeNetworkQueue(bmc.answer(request, index), BMC, 623);
-        return true;
-    };
-    g_fakeNetwork.onIdle = [&] { control.stopRequested = 1; };
-    window.onEvent = [&](const std::string& e) {
-        if (e == "<SEL_SAVED>") control.stopRequested = 1;
-    };
-    std::strcpy(g_address, BMC);
-    std::strncpy(g_reportPath, reportPath.c_str(), sizeof g_reportPath - 1);
-    sessionWorker(&control);
-    EXPECT_EQ(concat(LOGON, {"Opening file ...", "Requesting SEL data", "<SEL_SAVED>", "<DISCONNECTED>"}), window.events());
-    EXPECT_EQ(linesFor(entries, 40), readFile(reportPath));  // each entry once
+    bmc.entries = entriesNumbered(40);
+    bmc.circular = true;
+    EXPECT_EQ(concat(LOGON, {"Opening file ...", "Requesting SEL data", "<SEL_SAVED>", "<DISCONNECTED>"}),
+              runWorker(bmc, DUMP, reportPath));
+    EXPECT_EQ(linesFor(bmc.entries, 40), readFile(reportPath));  // each entry once
 }
 
 TEST_F(FaultTest, ClearFaults) {
@@ -377,32 +357,12 @@ TEST_F(FaultTest, DiskFillingUpMidDumpLeavesOnlyWholeLines) {
 TEST_F(FaultTest, ReportRemovedMidDumpDoesNotDisturbTheSession) {
     ModelBmc bmc;
     bmc.entries = entriesNumbered(5);
-    bmc.faults[5] = NONE;
     const std::string path = reportPath;
-    int sends = 0;
-    fakeNetworkReset();
-    // Remove the file while the walk is under way.
-    auto base = [&](const Bytes& sent, int index) {
-        if (++sends == 5) std::remove(path.c_str());
-        return bmc.onSend(sent, index);
+    bmc.beforeReply = [&](int index) {
+        if (index == 4) std::remove(path.c_str());  // while the walk is under way
     };
-    RecordingWindow window;
-    SessionControl control;
-    control.window = window.handle();
-    control.stopRequested = 0;
-    control.dumpRequested = 1;
-    control.clearRequested = 0;
-    bmc.control = &control;
-    g_fakeNetwork.onSend = base;
-    g_fakeNetwork.onIdle = [&] { control.stopRequested = 1; };
-    window.onEvent = [&](const std::string& e) {
-        if (e == "<SEL_SAVED>") control.stopRequested = 1;
-    };
-    std::strcpy(g_address, BMC);
-    std::strncpy(g_reportPath, reportPath.c_str(), sizeof g_reportPath - 1);
-    sessionWorker(&control);
-    EXPECT_EQ(concat(LOGON, {"Opening file ...", "Requesting SEL data", "<SEL_SAVED>", "<DISCONNECTED>"}), window.events());
-    EXPECT_EQ(0, g_fakeNetwork.openSockets);
+    EXPECT_EQ(concat(LOGON, {"Opening file ...", "Requesting SEL data", "<SEL_SAVED>", "<DISCONNECTED>"}),
+              runWorker(bmc, DUMP, reportPath));
 }
 
 }  // namespace
