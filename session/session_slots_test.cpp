@@ -4,6 +4,7 @@
 // scaled down (real BMCs: about 60 s).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -25,7 +26,7 @@ struct SlotBmc {
     std::chrono::steady_clock::time_point lastUse[SLOTS];
     bool used[SLOTS] = {};
     uint32_t nextSessionId = 0x100;
-    int refused = 0;
+    std::atomic<int> refused{0};
 
     void expire() {
         const auto now = std::chrono::steady_clock::now();
@@ -80,7 +81,7 @@ TEST(SessionSlots, RepeatedLogonsUseUpTheSlotsUntilTheyExpire) {
     // The next logons within the expiry time find every slot taken.
     EXPECT_EQ(refused, logonAndDisconnect("127.0.4.1"));
     EXPECT_EQ(refused, logonAndDisconnect("127.0.4.1"));
-    EXPECT_EQ(2, model.refused);
+    EXPECT_EQ(2, model.refused.load());
     // Once the idle sessions have expired, Logon works again.
     std::this_thread::sleep_for(std::chrono::milliseconds(EXPIRY_MS + 300));
     EXPECT_EQ(connected, logonAndDisconnect("127.0.4.1"));
