@@ -20,8 +20,6 @@ always means the reports were compared.
 """
 
 import os
-import shutil
-import signal
 import subprocess
 import sys
 import time
@@ -31,8 +29,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "bmc"))
 
 import bmcsim  # noqa: E402
+import testsupport  # noqa: E402
+from testsupport import Interrupted, executable, readFile, windowsPath  # noqa: E402
 
-SKIP_RETURN_CODE = 77
 WINDOWS_CLI = os.environ.get("TAVREL_WINDOWS_CLI", "")
 WINE_RUN = os.environ.get("TAVREL_WINE_RUN", os.path.join(HERE, "..", "scripts", "wine-run"))
 WINE_PREFIX = os.environ.get("TAVREL_WINEPREFIX", "")
@@ -56,32 +55,8 @@ DUMP_UNWRITABLE = LOGON + ["Opening file ...", "Error, Unable to open file"]
 CLEARED = LOGON + ["Sending Clear SEL Request", "SEL Cleared"]
 
 
-class Interrupted(Exception):
-    """The run was told to stop (SIGTERM from CTest, or its own alarm)."""
-
-
-g_interrupted = False
-
-
-def interrupt(signum, frame):
-    # Once only: a second signal must not break off the cleanups.
-    global g_interrupted
-    if not g_interrupted:
-        g_interrupted = True
-        raise Interrupted("signal %d" % signum)
-
-
 def workDir(name):
-    path = os.path.join(WORK, name)
-    if os.path.exists(path):
-        shutil.rmtree(path)
-    os.makedirs(path)
-    return path
-
-
-def windowsPath(path):
-    """The Wine name of a Linux path: drive Z: is the Linux root."""
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
+    return testsupport.workDir(WORK, name)
 
 
 def wineEnvironment():
@@ -95,7 +70,7 @@ def run(command, logDir, limit=RUN_LIMIT):
     (Wine's own processes may hold pipes open after it ends). Kills it by
     pid when it outlives limit. Returns (exit status, stderr lines without
     line ends, seconds taken)."""
-    if g_interrupted:
+    if testsupport.interrupted():
         raise Interrupted("stopped before %s" % command[0])  # the remaining tests fail fast
     outPath = os.path.join(logDir, "stdout.txt")
     errPath = os.path.join(logDir, "stderr.txt")
@@ -128,22 +103,6 @@ def dumpArgs(address, output, timeout=None):
     return args
 
 
-def readFile(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def executable(path):
-    return bool(path) and os.access(path, os.X_OK)
-
-
-def selLines(records):
-    done = subprocess.run([SEL_LINES], input=b"".join(records), capture_output=True, timeout=60, check=False)
-    if done.returncode != 0:
-        raise AssertionError("sel-lines failed: %s" % done.stderr.decode(errors="replace"))
-    return done.stdout
-
-
 def stopWine():
     """Ends every process of this test's prefix (wineserver and the services it started)."""
     subprocess.run(["wineserver", "-k"], env=wineEnvironment(), stdin=subprocess.DEVNULL,
@@ -163,10 +122,7 @@ def setUpModule():
 
 
 def startEmulator(testClass, address, records, name):
-    emulator = bmcsim.Emulator(address, records, workDir(name), dieWithParent=True)
-    testClass.addClassCleanup(emulator.stop)
-    emulator.start()
-    return emulator
+    return testsupport.startEmulator(testClass, address, records, workDir(name))
 
 
 class DumpSel(unittest.TestCase):
@@ -185,15 +141,15 @@ class DumpSel(unittest.TestCase):
             if code != 0:
                 raise AssertionError("native dump gave %d: %s" % (code, err))
             cls.native = (readFile(path), err)
-        cls.lines = selLines(bmcsim.selReadRaw(DUMP_ADDRESS, cls.out)) if executable(SEL_LINES) else None
+        cls.lines = (testsupport.reportLines(SEL_LINES, bmcsim.selReadRaw(DUMP_ADDRESS, cls.out))
+                     if executable(SEL_LINES) else None)
 
     def checkReport(self, report):
         self.assertEqual(report.count(b"\r\n"), ENTRIES)
         self.assertEqual(report.count(b"\n"), ENTRIES)  # no bare LF
         self.assertEqual(report.count(b"\r"), ENTRIES)  # no bare CR
         self.assertTrue(report.endswith(b"\r\n"))
-        ids = [int(line.split(b"=", 1)[0]) for line in report.split(b"\r\n") if line]
-        self.assertEqual(ids, list(range(1, ENTRIES + 1)))
+        self.assertEqual(testsupport.reportIds(report), list(range(1, ENTRIES + 1)))
 
     def test_native_reference(self):
         if self.native is None:
@@ -275,19 +231,12 @@ class ClearSel(unittest.TestCase):
 
 
 def main():
-    signal.signal(signal.SIGTERM, interrupt)
-    signal.signal(signal.SIGALRM, interrupt)
-    signal.alarm(int(os.environ.get("TAVREL_TEST_ALARM", "300")))
     if not WORK:
         print("TAVREL_TEST_WORK unset", file=sys.stderr)
         sys.exit(1)
-    os.makedirs(WORK, exist_ok=True)
-    program = unittest.main(module="__main__", exit=False, verbosity=2)
-    signal.alarm(0)
-    result = program.result
-    if not result.wasSuccessful():
-        sys.exit(1)
-    sys.exit(SKIP_RETURN_CODE if result.skipped else 0)
+    # Once only: a second signal must not break off the cleanups; the tests
+    # left after the first fail fast (run()). Any skipped check means "not run".
+    testsupport.runTests(WORK, 300, once=True, skipWhenAnySkipped=True)
 
 
 if __name__ == "__main__":

@@ -30,21 +30,18 @@ import fcntl
 import os
 import shutil
 import signal
-import socket
 import struct
 import subprocess
 import sys
 import tempfile
-import threading
 import time
-import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "bmc"))
 
 import bmcsim  # noqa: E402
-
-SKIP_RETURN_CODE = 77
+import testsupport  # noqa: E402
+from testsupport import Interrupted, MutePeer, readFile, reportIds, windowsPath  # noqa: E402,F401
 
 TAVREL_EXE = os.environ.get("TAVREL_EXE", "")
 DRIVER_EXE = os.environ.get("TAVREL_DRIVER", "")
@@ -113,14 +110,6 @@ WINE_ENV = {
 }
 
 
-class Interrupted(Exception):
-    """The test was told to stop (SIGTERM or SIGINT, or its own alarm)."""
-
-
-def _interrupt(signum, frame):
-    raise Interrupted("signal %d" % signum)
-
-
 def address(offset):
     """The loopback address offset places after this run's base."""
     return bmcsim.checkLoopback("%s.%d" % (NET, BASE + offset))
@@ -128,36 +117,12 @@ def address(offset):
 
 def workDir(name):
     """An empty directory of one test case under this test's work directory."""
-    path = os.path.join(os.path.abspath(WORK), name)
-    if os.path.exists(path):
-        shutil.rmtree(path)
-    os.makedirs(path)
-    return path
-
-
-def windowsPath(path):
-    """The path Wine shows for a Linux path: drive Z: is the root."""
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def readFile(path):
-    with open(path, "rb") as f:
-        return f.read()
+    return testsupport.workDir(WORK, name)
 
 
 def reportLines(records):
     """The report the tested formatter writes for records, as bytes."""
-    if not (SEL_LINES and os.access(SEL_LINES, os.X_OK)):
-        raise AssertionError("sel-lines not found (%r); build the native preset first" % SEL_LINES)
-    done = subprocess.run([SEL_LINES], input=b"".join(records), capture_output=True, timeout=60, check=False)
-    if done.returncode != 0:
-        raise AssertionError("sel-lines failed: %s" % done.stderr.decode(errors="replace"))
-    return done.stdout
-
-
-def reportIds(report):
-    """The record IDs at the start of the report's lines."""
-    return [int(line.split(b"=", 1)[0]) for line in report.split(b"\r\n") if line]
+    return testsupport.reportLines(SEL_LINES, records)
 
 
 # ---- Processes --------------------------------------------------------------------
@@ -569,68 +534,15 @@ def waitFor(predicate, limit, what):
     raise AssertionError("no %s within %s s" % (what, limit))
 
 
-class MutePeer:
-    """A UDP socket on address:623 that keeps every datagram and answers none."""
-
-    def __init__(self, peerAddress):
-        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self.sock.bind((bmcsim.checkLoopback(peerAddress), bmcsim.IPMI_PORT))
-        self.sock.settimeout(0.05)
-        self.lock = threading.Lock()
-        self.datagrams = []
-        self.running = True
-        self.thread = threading.Thread(target=self.run, daemon=True)
-        self.thread.start()
-
-    def run(self):
-        while self.running:
-            try:
-                data, _ = self.sock.recvfrom(2048)
-            except socket.timeout:
-                continue
-            except OSError:
-                return
-            with self.lock:
-                self.datagrams.append(data)
-
-    def take(self):
-        """The datagrams received since the last take."""
-        with self.lock:
-            got, self.datagrams = self.datagrams, []
-        return got
-
-    def close(self):
-        self.running = False
-        self.thread.join(timeout=5)
-        self.sock.close()
-
-
 def startEmulator(testCase, emulatorAddress, records, name, maxEntries=None):
-    """An emulator stopped by pid when the test (or class) is done."""
-    emulator = bmcsim.Emulator(emulatorAddress, records, workDir(name), maxEntries, dieWithParent=True)
-    if isinstance(testCase, type):
-        testCase.addClassCleanup(emulator.stop)
-    else:
-        testCase.addCleanup(emulator.stop)
-    emulator.start()
-    return emulator
+    """An emulator with its state in workDir(name), stopped by pid when the
+    test (or class) is done."""
+    return testsupport.startEmulator(testCase, emulatorAddress, records, workDir(name), maxEntries)
 
 
 def main():
-    """Runs the tests of __main__, bounded by TAVREL_TEST_ALARM seconds."""
-    signal.signal(signal.SIGTERM, _interrupt)
-    signal.signal(signal.SIGINT, _interrupt)
-    signal.signal(signal.SIGALRM, _interrupt)
-    signal.alarm(int(os.environ.get("TAVREL_TEST_ALARM", "200")))
-    os.makedirs(WORK, exist_ok=True)
-    program = unittest.main(module="__main__", exit=False, verbosity=2)
-    signal.alarm(0)
-    result = program.result
-    if not result.wasSuccessful():
-        sys.exit(1)
-    if result.testsRun > 0 and len(result.skipped) == result.testsRun:
-        sys.exit(SKIP_RETURN_CODE)
-    sys.exit(0)
+    """Runs the tests of __main__, bounded by TAVREL_TEST_ALARM seconds (200 when unset)."""
+    testsupport.runTests(WORK, 200, signals=(signal.SIGTERM, signal.SIGINT))
 
 
 # ---- Commands -----------------------------------------------------------------------
@@ -680,8 +592,7 @@ def commandLine(argv):
     w.add_argument("--password", default=bmcsim.PASSWORD)
     w.add_argument("--out", required=True)
     args = parser.parse_args(argv)
-    signal.signal(signal.SIGTERM, _interrupt)
-    signal.signal(signal.SIGINT, _interrupt)
+    testsupport.catchSignals((signal.SIGTERM, signal.SIGINT))
     try:
         if args.command == "prefix":
             if not args.path:

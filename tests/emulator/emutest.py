@@ -11,8 +11,6 @@ a run where every test was skipped exits with SKIP_RETURN_CODE.
 """
 
 import os
-import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -23,8 +21,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "bmc"))
 
 import bmcsim  # noqa: E402
+import testsupport  # noqa: E402
+from testsupport import readFile, reportIds  # noqa: E402,F401
 
-SKIP_RETURN_CODE = 77
 CLI = os.environ.get("TAVREL_CLI", "")
 SEL_LINES = os.environ.get("SEL_LINES", "")
 WORK = os.environ.get("TAVREL_TEST_WORK") or os.path.join(tempfile.gettempdir(), "tavrel-emulator-tests")
@@ -35,25 +34,13 @@ CLI_LIMIT = 120
 TIMEOUT_SLACK = 2.0
 
 
-class Interrupted(Exception):
-    """The test run was told to stop (SIGTERM from CTest, or its own alarm)."""
-
-
-def _interrupt(signum, frame):
-    raise Interrupted("signal %d" % signum)
-
-
 def workDir(name):
     """An empty directory for one test case, under this test's work directory."""
-    path = os.path.join(WORK, name)
-    if os.path.exists(path):
-        shutil.rmtree(path)
-    os.makedirs(path)
-    return path
+    return testsupport.workDir(WORK, name)
 
 
 def requireCli():
-    if not (CLI and os.access(CLI, os.X_OK)):
+    if not testsupport.executable(CLI):
         raise unittest.SkipTest("tavrel-cli not built (%s)" % (CLI or "TAVREL_CLI unset"))
 
 
@@ -84,48 +71,15 @@ def clear(address, user=bmcsim.USER_NAME, password=bmcsim.PASSWORD):
 
 def reportLines(records):
     """The report the tested formatter writes for records, as bytes."""
-    if not (SEL_LINES and os.access(SEL_LINES, os.X_OK)):
-        raise AssertionError("sel-lines not found (%r)" % SEL_LINES)
-    done = subprocess.run([SEL_LINES], input=b"".join(records), capture_output=True, timeout=60, check=False)
-    if done.returncode != 0:
-        raise AssertionError("sel-lines failed: %s" % done.stderr.decode(errors="replace"))
-    return done.stdout
-
-
-def reportIds(report):
-    """The record IDs at the start of each line of a report."""
-    return [int(line.split(b"=", 1)[0]) for line in report.split(b"\r\n") if line]
-
-
-def readFile(path):
-    with open(path, "rb") as f:
-        return f.read()
+    return testsupport.reportLines(SEL_LINES, records)
 
 
 def startEmulator(testCase, address, records, name, maxEntries=None):
-    """Starts an emulator for a test class (testCase is the class) or a test
-    (an instance); it is stopped by pid when the class or test is done,
-    whatever happens."""
-    emulator = bmcsim.Emulator(address, records, workDir(name), maxEntries, dieWithParent=True)
-    if isinstance(testCase, type):
-        testCase.addClassCleanup(emulator.stop)
-    else:
-        testCase.addCleanup(emulator.stop)
-    emulator.start()
-    return emulator
+    """An emulator with its state in workDir(name), stopped by pid when the
+    test class or test (testCase) is done."""
+    return testsupport.startEmulator(testCase, address, records, workDir(name), maxEntries)
 
 
 def main():
-    """Runs the tests of __main__, bounded by TAVREL_TEST_ALARM seconds."""
-    signal.signal(signal.SIGTERM, _interrupt)
-    signal.signal(signal.SIGALRM, _interrupt)
-    signal.alarm(int(os.environ.get("TAVREL_TEST_ALARM", "100")))
-    os.makedirs(WORK, exist_ok=True)
-    program = unittest.main(module="__main__", exit=False, verbosity=2)
-    signal.alarm(0)
-    result = program.result
-    if not result.wasSuccessful():
-        sys.exit(1)
-    if result.testsRun > 0 and len(result.skipped) == result.testsRun:
-        sys.exit(SKIP_RETURN_CODE)
-    sys.exit(0)
+    """Runs the tests of __main__, bounded by TAVREL_TEST_ALARM seconds (100 when unset)."""
+    testsupport.runTests(WORK, 100)

@@ -3,45 +3,15 @@
 ends by itself, shortly after the timeout, with a non-zero exit."""
 
 import os
-import socket
-import threading
 import unittest
 
 import emutest
-from emutest import bmcsim
+from emutest import bmcsim, testsupport
 
 # Nothing listens here.
 EMPTY_ADDRESS = "127.0.10.8"
 # A socket that takes every datagram and never answers.
 MUTE_ADDRESS = "127.0.10.9"
-
-
-class MutePeer:
-    """A UDP socket on address:623 that counts datagrams and answers none."""
-
-    def __init__(self, address):
-        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self.sock.bind((bmcsim.checkLoopback(address), bmcsim.IPMI_PORT))
-        self.sock.settimeout(0.1)
-        self.received = 0
-        self.running = True
-        self.thread = threading.Thread(target=self.run, daemon=True)
-        self.thread.start()
-
-    def run(self):
-        while self.running:
-            try:
-                self.sock.recvfrom(2048)
-                self.received += 1
-            except socket.timeout:
-                pass
-            except OSError:
-                return
-
-    def close(self):
-        self.running = False
-        self.thread.join(timeout=5)
-        self.sock.close()
 
 
 class SilentBmc(unittest.TestCase):
@@ -58,7 +28,7 @@ class SilentBmc(unittest.TestCase):
                 self.assertLess(seconds, timeout + emutest.TIMEOUT_SLACK)
 
     def test_peer_that_never_answers(self):
-        peer = MutePeer(MUTE_ADDRESS)
+        peer = testsupport.MutePeer(MUTE_ADDRESS)
         self.addCleanup(peer.close)
         for command, timeout in (("dump", 2), ("clear", 3)):
             with self.subTest(command=command, timeout=timeout):
