@@ -39,5 +39,10 @@ soak: build-native
 	ctest --test-dir build/native -R '^soak_test$$' -V
 	cmake -S . -B build/native -DTAVREL_SOAK_SECONDS=45 >/dev/null
 
+# Timing of tavrel-cli against ipmitool and FreeIPMI on ipmi_sim, some ten
+# minutes; prints the table and rewrites docs/benchmarks.md and .png.
+bench: build-native
+	python3 bench/run_bench.py
+
 clean:
 	rm -rf build
