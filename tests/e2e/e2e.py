@@ -484,6 +484,19 @@ class Tavrel:
         d = self.driver
         return d.text(IDC_STATUS), d.text(IDC_LOGON), d.enabled(IDC_DUMP_SEL), d.enabled(IDC_CLEAR_SEL)
 
+    def settledState(self, expected, limit=3.0):
+        """The state once it equals expected, or as it stands after limit
+        seconds. A notification sets the status text before the buttons, so
+        a read right after the text changes may see the buttons a moment
+        early; expected is a state tuple or a predicate over one."""
+        matches = expected if callable(expected) else (lambda state: state == expected)
+        deadline = time.monotonic() + limit
+        state = self.state()
+        while not matches(state) and time.monotonic() < deadline:
+            time.sleep(POLL)
+            state = self.state()
+        return state
+
     def setFields(self, addressText, user, password):
         for control, text in ((IDC_ADDRESS, addressText), (IDC_USERNAME, user), (IDC_PASSWORD, password)):
             self.driver.setText(control, text)

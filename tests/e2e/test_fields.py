@@ -92,7 +92,7 @@ class LogonFields(unittest.TestCase):
 
         app.driver.click(e2e.IDC_LOGON)
         app.waitStatus([e2e.LOGON_ABORTED], before=e2e.GET_CHALLENGE)
-        self.assertEqual(app.state(), (e2e.LOGON_ABORTED, e2e.LOGON, False, False))
+        self.assertEqual(app.settledState((e2e.LOGON_ABORTED, e2e.LOGON, False, False)), (e2e.LOGON_ABORTED, e2e.LOGON, False, False))
         time.sleep(QUIET_SECONDS / 2)
         self.assertEqual(self.peer.take(), [])
 

@@ -49,7 +49,7 @@ class IdleRefresh(unittest.TestCase):
         app.driver.click(e2e.IDC_LOGON)
         app.waitStatus(e2e.LOGON_TEXTS, before="")
         connectedAt = time.monotonic()
-        self.assertEqual(app.state(), (e2e.CONNECTED,) + CONNECTED_BUTTONS)
+        self.assertEqual(app.settledState((e2e.CONNECTED,) + CONNECTED_BUTTONS), (e2e.CONNECTED,) + CONNECTED_BUTTONS)
 
         # Idle: nothing changes until the refresh is close.
         while time.monotonic() - connectedAt < FREEZE_AFTER:
@@ -74,7 +74,7 @@ class IdleRefresh(unittest.TestCase):
 
         self.resume()
         app.waitStatus([e2e.CONNECTED], before=e2e.TIMED_OUT)
-        self.assertEqual(app.state(), (e2e.CONNECTED,) + CONNECTED_BUTTONS)
+        self.assertEqual(app.settledState((e2e.CONNECTED,) + CONNECTED_BUTTONS), (e2e.CONNECTED,) + CONNECTED_BUTTONS)
 
         # The refreshed session still serves a dump.
         expected = e2e.reportLines(bmcsim.selReadRaw(BMC, self.out))
@@ -82,7 +82,7 @@ class IdleRefresh(unittest.TestCase):
         app.openSaveDialog()
         self.assertEqual(app.driver.ok("save", e2e.windowsPath(report)), "saved")
         app.waitStatus(e2e.DUMP_TEXTS, before=e2e.CONNECTED)
-        self.assertEqual(app.state(), (e2e.SEL_SAVED,) + CONNECTED_BUTTONS)
+        self.assertEqual(app.settledState((e2e.SEL_SAVED,) + CONNECTED_BUTTONS), (e2e.SEL_SAVED,) + CONNECTED_BUTTONS)
         self.assertEqual(e2e.readFile(report), expected)
         self.assertEqual(len(e2e.reportIds(expected)), ENTRIES)
 

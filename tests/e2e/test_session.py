@@ -52,8 +52,9 @@ class Session(unittest.TestCase):
     def assertState(self, status, buttons):
         """The status line reads status (or a refresh has just replaced it),
         and the button text and the SEL buttons' states are buttons."""
-        state = self.app.state()
-        self.assertIn(state[0], (status,) + (REFRESH if status not in ("", e2e.DISCONNECTED) else ()), state)
+        texts = (status,) + (REFRESH if status not in ("", e2e.DISCONNECTED) else ())
+        state = self.app.settledState(lambda s: s[0] in texts and s[1:] == tuple(buttons))
+        self.assertIn(state[0], texts, state)
         self.assertEqual(state[1:], tuple(buttons))
 
     def clickX(self, control):
